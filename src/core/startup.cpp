@@ -1,0 +1,175 @@
+#include "core/startup.h"
+
+#include "core/cmdline.h"
+#include "core/mainloop.h"
+#include "platform/clock.h"
+#include "platform/dialog.h"
+#include "platform/log.h"
+#include "platform/memory.h"
+#include "platform/messages.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/system.h"
+#include "ui/menu.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+struct App {
+    CommandLine cl;
+    std::string home;
+    bool window_open = false;
+    bool audio_open = false;
+};
+App g_app;
+
+double clock_now(void *) { return clock_seconds(); }
+void clock_wait(void *, double seconds) { clock_sleep(seconds); }
+
+void fatal_cleanup() {
+    // Closing audio and the window belongs here once those layers exist.
+}
+
+// The first start-up steps need to know about --headless and --help before the
+// command line proper is parsed (step 9): a headless run never shows a dialog, and
+// help and version work without game data.
+bool early_flag(int argc, char **argv, const char *name) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--") == 0) return false;
+        if (std::strcmp(argv[i], name) == 0) return true;
+    }
+    return false;
+}
+
+int startup(int argc, char **argv) {
+    ProcessFlags &pf = process_flags();
+    // 1. start-up settings and the message ring
+    g_app.cl = CommandLine{};
+    messages_clear();
+    set_fatal_cleanup(fatal_cleanup);
+    if (early_flag(argc, argv, "--help") || early_flag(argc, argv, "--version")) {
+        std::string err, out;
+        int rc = parse_command_line(argc, argv, g_app.cl, err, out);
+        std::fputs(err.c_str(), stderr);
+        std::fputs(out.c_str(), stdout);
+        return rc < 0 ? 0 : rc;
+    }
+    dialog_set_headless(early_flag(argc, argv, "--headless"));
+
+    // 2. standard output carries raw video frames with --record-video; on this
+    //    system streams are always binary.
+
+    // 3. home folder, log, data check
+    g_app.home = home_folder();
+    if (!g_app.home.empty()) {
+        make_folders(g_app.home);
+        log_printf("ZELK_LOGFILE=%slastlog.txt", g_app.home.c_str());
+    } else {
+        log_printf("ZELK_LOGFILE=");
+    }
+    // The game-data digest check over "zzzz.saf" is wired in here by the file layer.
+
+    // 4. physics-file digest (stock physics flag) and the video-mode list are wired in
+    //    here by the track and configuration layers.
+
+    // 5. processor features
+    pf.mmx = cpu_has_mmx();
+    if (!pf.mmx) log_printf("This CPU does not have MMX!\n");
+
+    // 6.-8. assists, graphics preset, skin lists, configuration, derived render
+    //    settings: wired in by the configuration and render layers.
+
+    // 9. command line
+    {
+        std::string err, out;
+        int rc = parse_command_line(argc, argv, g_app.cl, err, out);
+        std::fputs(err.c_str(), stderr);
+        std::fputs(out.c_str(), stdout);
+        if (rc >= 0) return rc;
+    }
+    if (g_app.cl.open_home) {
+        if (!g_app.home.empty()) make_folders(g_app.home);
+        if (g_app.home.empty() || !open_folder_in_browser(g_app.home))
+            std::fprintf(stderr, "vantorq: home folder: %s\n",
+                         g_app.home.empty() ? "(none: neither XDG_DATA_HOME nor HOME is set)"
+                                            : g_app.home.c_str());
+        return 0;
+    }
+
+    // 10. the server chooses the track
+    if (!pf.connect_address.empty()) pf.startup_track.clear();
+
+    // 11.-13. track discovery, demo and series lists, start-up track: wired in by the
+    //    track, demo and series layers.
+
+    // 14.-17. window, audio, first frame with GL set-up
+    if (pf.headless) {
+        log_printf("Window and OpenGL context skipped (headless)\n");
+        log_printf("Audio output skipped (headless)\n");
+        log_printf("OpenGL set-up, fonts and HUD textures skipped (headless)\n");
+    } else {
+        // No window layer is built in yet: the simulation runs without a display.
+        std::fprintf(stderr, "vantorq: no display support in this build yet; running headless\n");
+        log_printf("Window layer not available; running headless\n");
+        pf.headless = true;
+        dialog_set_headless(true);
+    }
+
+    // 18. input bindings, 19. physics world and per-race containers, 20. demo file,
+    // 21. rider slots, 22. first race: wired in by their layers.
+
+    // 23. the menu opens on its main page, unless connecting
+    menu_state().page = pf.connect_address.empty() ? kMenuMainPage : kMenuClosed;
+    if (pf.headless) menu_state().page = kMenuClosed;
+    return -1;
+}
+
+void run_loop() {
+    ProcessFlags &pf = process_flags();
+    LoopClock clock{clock_now, clock_wait, nullptr};
+    LoopHooks hooks{};
+    mainloop_init(clock, hooks);
+    LoopState &s = loop_state();
+    s.lock_fps = g_app.cl.startup.lock_fps;
+    s.warp = g_app.cl.startup.warp;
+    s.editor_enabled = pf.editor_enabled;
+    s.headless = pf.headless;
+    if (pf.headless) s.max_steps = std::llround(g_app.cl.max_seconds * 128.0);
+    s.orbit_distance = g_app.cl.startup.orbit_distance;
+    s.orbit_height = g_app.cl.startup.orbit_height;
+    s.orbit_angle = g_app.cl.startup.orbit_angle;
+    double start = clock_seconds();
+    mainloop_run();
+    log_printf("Main loop ended after %lld steps (%.1f s simulated, %.2f s real)\n",
+               (long long)s.steps_run, double(s.steps_run) * kStep, clock_seconds() - start);
+}
+
+void shutdown() {
+    ProcessFlags &pf = process_flags();
+    // 1. leave the server; 2. series result and learned lines; 3. bikes; 4. demo,
+    // track and physics world; 5. per-race containers and input axes; 6. audio and
+    // window: each is wired in by its layer.
+    log_printf("Deallocating bikes\n");
+    log_printf("Finished deallocating bikes\n");
+    // 7. the configuration is written here by the configuration layer.
+    // 8. close the log; the pause lets a leave message reach the server.
+    log_printf(nullptr);
+    if (!pf.headless) clock_sleep(1.0);
+}
+
+} // namespace
+
+int app_main(int argc, char **argv) {
+    int rc = startup(argc, argv);
+    if (rc >= 0) {
+        log_printf(nullptr);
+        return rc;
+    }
+    run_loop();
+    shutdown();
+    return 0;
+}

@@ -1,0 +1,6 @@
+// The program's entry: the start-up sequence, the main loop and the shutdown sequence.
+#pragma once
+
+// Runs the whole program and returns its exit code (0 or 1). Fatal conditions that end
+// the process early print their message on stderr (command line) or in the error box.
+int app_main(int argc, char **argv);

@@ -1,0 +1,5 @@
+#include "ui/menu.h"
+
+static MenuState g_menu;
+
+MenuState &menu_state() { return g_menu; }
