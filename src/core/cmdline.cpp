@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 bool option_match(OptionCursor &c, const char *name, bool takes_value, const char **value) {
     if (value) *value = nullptr;
@@ -49,14 +50,14 @@ bool option_match(OptionCursor &c, const char *name, bool takes_value, const cha
 namespace {
 
 enum class Kind {
-    Flag,      // no value
-    Int,       // "%d", a bad value ends the process with the option's message
-    Real,      // "%f", the same
-    IntLoose,  // "%d", a bad value is ignored
-    Atoi,      // leading digits, 0 if none, never an error
-    Text,      // any text; absent when the option is the last argument
-    Any,       // consumes a value, absent or not
-    Triple,    // "%f,%f,%f"
+    Flag,     // no value
+    Int,      // "%d", a bad value ends the process with the option's message
+    Real,     // "%f", the same
+    IntLoose, // "%d", a bad value is ignored
+    Atoi,     // leading digits, 0 if none, never an error
+    Text,     // any text; absent when the option is the last argument
+    Any,      // consumes a value, absent or not
+    Triple,   // "%f,%f,%f"
 };
 
 struct OptionValue {
@@ -70,86 +71,215 @@ struct OptionDef {
     const char *name;
     Kind kind;
     const char *help;
-    void (*apply)(CommandLine &cl, ProcessFlags &pf, const OptionValue &v, std::string &err);
 };
 
-double clampd(double v, double lo, double hi) { return std::min(hi, std::max(lo, v)); }
-int clampi(int v, int lo, int hi) { return std::min(hi, std::max(lo, v)); }
+double clampd(double v, double lo, double hi) {
+    return std::min(hi, std::max(lo, v));
+}
+int clampi(int v, int lo, int hi) {
+    return std::min(hi, std::max(lo, v));
+}
 
-#define APPLY [](CommandLine & cl, ProcessFlags & pf, const OptionValue &v, std::string &err)
-
-// The options in the order they are tried. The first block is the classic set; the
-// program's own additions follow it.
+// The options in the order they are tried: the classic set, then the program's own
+// additions (from --headless on). Each row's index is its case in apply_option.
 const OptionDef kOptions[] = {
-    {"--fugly", Kind::Flag, "flat shading", APPLY { cl.flat_shading = true; (void)pf, (void)v, (void)err; }},
-    {"--nosound", Kind::Flag, "no audio output", APPLY { cl.startup.nosound = true; (void)pf, (void)v, (void)err; }},
-    {"--novertexarrays", Kind::Flag, "do not use vertex arrays", APPLY { cl.no_vertex_arrays = true; (void)pf, (void)v, (void)err; }},
-    {"--learn", Kind::Flag, "robot riders learn lines; learned lines are written at exit", APPLY { pf.learn = true; (void)cl, (void)v, (void)err; }},
-    {"--nolearn", Kind::Flag, "robot riders do not learn", APPLY { pf.learn = false; (void)cl, (void)v, (void)err; }},
-    {"--nommx", Kind::Flag, "do not use the MMX paths", APPLY {
-         if (pf.mmx) log_printf("Ignoring MMX\n");
-         pf.mmx = false; (void)cl, (void)v, (void)err; }},
-    {"--debug", Kind::Flag, "extra logging", APPLY { pf.debug_level = 1; (void)cl, (void)v, (void)err; }},
-    {"--super-debug", Kind::Flag, "even more logging", APPLY { pf.debug_level = 2; (void)cl, (void)v, (void)err; }},
-    {"--practice", Kind::Flag, "practice race starts", APPLY { pf.practice = true; (void)cl, (void)v, (void)err; }},
-    {"--warp", Kind::Flag, "run races back to back as fast as possible", APPLY { cl.startup.warp = true; (void)pf, (void)v, (void)err; }},
-    {"--texture-detail", Kind::Int, "N: model and ground texture reduction, 0..4", APPLY {
-         cl.model_texture_reduction = cl.ground_texture_reduction = clampi(v.i, 0, 4); (void)pf, (void)err; }},
-    {"--ground-texture-detail", Kind::Int, "N: ground texture reduction, 0..4", APPLY {
-         cl.ground_texture_reduction = clampi(v.i, 0, 4); (void)pf, (void)err; }},
-    {"--roostfrequency", Kind::Int, "N: roost particles, 0..1000", APPLY {
-         cl.roost_count = clampi(v.i, 0, 1000); (void)pf, (void)err; }},
-    {"--erode", Kind::Real, "F: terrain erosion rate, 0..100", APPLY {
-         pf.erosion_rate = clampd(v.r, 0, 100); (void)cl, (void)err; }},
-    {"--detail", Kind::Real, "F: ground level-of-detail error", APPLY { cl.ground_lod_error = v.r; (void)pf, (void)err; }},
-    {"--max-detail-distance", Kind::Real, "F: accepted, no effect", APPLY { (void)cl, (void)pf, (void)v, (void)err; }},
-    {"--lod-scale", Kind::Real, "F: model level-of-detail scale", APPLY {
-         cl.model_lod_scale = clampd(v.r, 0.000001, 1000000); (void)pf, (void)err; }},
-    {"--lod-bias", Kind::Real, "F: model level-of-detail bias", APPLY { cl.model_lod_bias = v.r; (void)pf, (void)err; }},
-    {"--lock-fps", Kind::Real, "F: advance exactly 1/F s per frame; 0 is off", APPLY { cl.startup.lock_fps = v.r; (void)pf, (void)err; }},
-    {"--fake-lag", Kind::Real, "MS: simulated network delay, 0..1000 ms", APPLY {
-         pf.fake_lag = clampd(v.r * 0.001, 0, 1); (void)cl, (void)err; }},
-    {"--fake-loss", Kind::Int, "P: simulated packet loss, 0..100 percent", APPLY {
-         pf.fake_loss = clampi(v.i, 0, 100); (void)cl, (void)err; }},
-    {"--record-audio", Kind::Text, "FILE: record the mixed sound", APPLY { cl.startup.record_audio = v.text; (void)pf, (void)err; }},
-    {"--record-video", Kind::Flag, "write every frame to standard output", APPLY { cl.startup.record_video = true; (void)pf, (void)v, (void)err; }},
-    {"--rotate-lineup", Kind::IntLoose, "N: rotate the lineup by N places after each race start", APPLY {
-         pf.lineup_rotation = v.i; (void)cl, (void)err; }},
-    {"--editor", Kind::Flag, "make the track editor reachable with TAB", APPLY { pf.editor_enabled = true; (void)cl, (void)v, (void)err; }},
-    {"--hidden-pause", Kind::Flag, "do not draw the Paused banner", APPLY { cl.startup.draw_paused = false; (void)pf, (void)v, (void)err; }},
-    {"--hidden-hud", Kind::Flag, "do not draw the HUD", APPLY { cl.startup.draw_hud = false; (void)pf, (void)v, (void)err; }},
-    {"--bikes", Kind::Any, "X: obsolete, does nothing", APPLY {
-         err += "--bikes doesn't do anything anymore\n"; (void)cl, (void)pf, (void)v; }},
-    {"--width", Kind::IntLoose, "N: window width", APPLY { cl.xres = v.i; (void)pf, (void)err; }},
-    {"--height", Kind::IntLoose, "N: window height", APPLY { cl.yres = v.i; (void)pf, (void)err; }},
-    {"--depth", Kind::Atoi, "N: colour bits", APPLY { cl.startup.colour_bits = v.i; (void)pf, (void)err; }},
-    {"--zdepth", Kind::Atoi, "N: depth-buffer bits", APPLY { cl.startup.depth_bits = v.i; (void)pf, (void)err; }},
-    {"--draw-fps", Kind::Atoi, "N: frame-rate display level", APPLY { cl.draw_fps = v.i; (void)pf, (void)err; }},
-    {"--draw-time", Kind::Atoi, "N: time display level", APPLY { cl.draw_time = v.i; (void)pf, (void)err; }},
-    {"--draw-ping", Kind::Atoi, "N: ping display level", APPLY { cl.draw_ping = v.i; (void)pf, (void)err; }},
-    {"--draw-render-stats", Kind::Atoi, "N: render statistics level", APPLY { cl.draw_render_stats = v.i; (void)pf, (void)err; }},
-    {"--accurate-skip", Kind::Flag, "skip forward in demos by simulating", APPLY { pf.accurate_skip = true; (void)cl, (void)v, (void)err; }},
-    {"--track", Kind::Text, "ID: start-up track", APPLY { pf.startup_track = v.text; (void)cl, (void)err; }},
-    {"--connect", Kind::Text, "HOST[:PORT]: connect to a race server", APPLY {
-         const char *a = v.text;
-         if (std::strncmp(a, "vantorq:", 8) == 0) a += 8;
-         pf.connect_address = a; (void)cl, (void)err; }},
-    {"--password", Kind::Text, "TEXT: server password", APPLY {
-         pf.password = v.text; pf.has_password = true; (void)cl, (void)err; }},
-    {"--chase-center", Kind::Triple, "X,Y,Z: orbit camera centre in the bike's frame", APPLY {
-         for (int k = 0; k < 3; ++k) cl.startup.chase_center[k] = v.v3[k];
-         (void)pf, (void)err; }},
-    {"--open-home", Kind::Flag, "create the home folder, show it, and exit", APPLY { cl.open_home = true; (void)pf, (void)v, (void)err; }},
-    {"--glfinish", Kind::Flag, "call glFinish after each frame", APPLY { cl.startup.glfinish = true; (void)pf, (void)v, (void)err; }},
-    {"--print-orientation", Kind::Flag, "print the rider camera each time it is set up", APPLY { pf.print_orientation = true; (void)cl, (void)v, (void)err; }},
-    // The program's own additions.
-    {"--headless", Kind::Flag, "run without window, GL, sound or dialogs, as fast as possible", APPLY {
-         cl.headless = true; pf.headless = true; (void)v, (void)err; }},
-    {"--max-seconds", Kind::Real, "S: headless: stop after S simulated seconds (default 3600)", APPLY {
-         cl.max_seconds = std::max(0.0, v.r); (void)pf, (void)err; }},
-    {"--list-tracks", Kind::Flag, "print the track list (identifier, tab, name) and exit", APPLY { cl.list_tracks = true; (void)pf, (void)v, (void)err; }},
+    {"--fugly", Kind::Flag, "flat shading"},
+    {"--nosound", Kind::Flag, "no audio output"},
+    {"--novertexarrays", Kind::Flag, "do not use vertex arrays"},
+    {"--learn", Kind::Flag, "robot riders learn lines; learned lines are written at exit"},
+    {"--nolearn", Kind::Flag, "robot riders do not learn"},
+    {"--nommx", Kind::Flag, "do not use the MMX paths"},
+    {"--debug", Kind::Flag, "extra logging"},
+    {"--super-debug", Kind::Flag, "even more logging"},
+    {"--practice", Kind::Flag, "practice race starts"},
+    {"--warp", Kind::Flag, "run races back to back as fast as possible"},
+    {"--texture-detail", Kind::Int, "N: model and ground texture reduction, 0..4"},
+    {"--ground-texture-detail", Kind::Int, "N: ground texture reduction, 0..4"},
+    {"--roostfrequency", Kind::Int, "N: roost particles, 0..1000"},
+    {"--erode", Kind::Real, "F: terrain erosion rate, 0..100"},
+    {"--detail", Kind::Real, "F: ground level-of-detail error"},
+    {"--max-detail-distance", Kind::Real, "F: accepted, no effect"},
+    {"--lod-scale", Kind::Real, "F: model level-of-detail scale"},
+    {"--lod-bias", Kind::Real, "F: model level-of-detail bias"},
+    {"--lock-fps", Kind::Real, "F: advance exactly 1/F s per frame; 0 is off"},
+    {"--fake-lag", Kind::Real, "MS: simulated network delay, 0..1000 ms"},
+    {"--fake-loss", Kind::Int, "P: simulated packet loss, 0..100 percent"},
+    {"--record-audio", Kind::Text, "FILE: record the mixed sound"},
+    {"--record-video", Kind::Flag, "write every frame to standard output"},
+    {"--rotate-lineup", Kind::IntLoose, "N: rotate the lineup by N places after each race start"},
+    {"--editor", Kind::Flag, "make the track editor reachable with TAB"},
+    {"--hidden-pause", Kind::Flag, "do not draw the Paused banner"},
+    {"--hidden-hud", Kind::Flag, "do not draw the HUD"},
+    {"--bikes", Kind::Any, "X: obsolete, does nothing"},
+    {"--width", Kind::IntLoose, "N: window width"},
+    {"--height", Kind::IntLoose, "N: window height"},
+    {"--depth", Kind::Atoi, "N: colour bits"},
+    {"--zdepth", Kind::Atoi, "N: depth-buffer bits"},
+    {"--draw-fps", Kind::Atoi, "N: frame-rate display level"},
+    {"--draw-time", Kind::Atoi, "N: time display level"},
+    {"--draw-ping", Kind::Atoi, "N: ping display level"},
+    {"--draw-render-stats", Kind::Atoi, "N: render statistics level"},
+    {"--accurate-skip", Kind::Flag, "skip forward in demos by simulating"},
+    {"--track", Kind::Text, "ID: start-up track"},
+    {"--connect", Kind::Text, "HOST[:PORT]: connect to a race server"},
+    {"--password", Kind::Text, "TEXT: server password"},
+    {"--chase-center", Kind::Triple, "X,Y,Z: orbit camera centre in the bike's frame"},
+    {"--open-home", Kind::Flag, "create the home folder, show it, and exit"},
+    {"--glfinish", Kind::Flag, "call glFinish after each frame"},
+    {"--print-orientation", Kind::Flag, "print the rider camera each time it is set up"},
+    {"--headless", Kind::Flag, "run without window, GL, sound or dialogs, as fast as possible"},
+    {"--max-seconds", Kind::Real, "S: headless: stop after S simulated seconds (default 3600)"},
+    {"--list-tracks", Kind::Flag, "print the track list (identifier, tab, name) and exit"},
 };
-#undef APPLY
+
+void apply_option(int index, CommandLine &cl, ProcessFlags &pf, const OptionValue &v,
+                  std::string &err) {
+    switch (index) {
+    case 0: // --fugly
+        cl.flat_shading = true;
+        break;
+    case 1: // --nosound
+        cl.startup.nosound = true;
+        break;
+    case 2: // --novertexarrays
+        cl.no_vertex_arrays = true;
+        break;
+    case 3: // --learn
+        pf.learn = true;
+        break;
+    case 4: // --nolearn
+        pf.learn = false;
+        break;
+    case 5: // --nommx
+        if (pf.mmx) log_printf("Ignoring MMX\n");
+        pf.mmx = false;
+        break;
+    case 6: // --debug
+        pf.debug_level = 1;
+        break;
+    case 7: // --super-debug
+        pf.debug_level = 2;
+        break;
+    case 8: // --practice
+        pf.practice = true;
+        break;
+    case 9: // --warp
+        cl.startup.warp = true;
+        break;
+    case 10: // --texture-detail
+        cl.model_texture_reduction = cl.ground_texture_reduction = clampi(v.i, 0, 4);
+        break;
+    case 11: // --ground-texture-detail
+        cl.ground_texture_reduction = clampi(v.i, 0, 4);
+        break;
+    case 12: // --roostfrequency
+        cl.roost_count = clampi(v.i, 0, 1000);
+        break;
+    case 13: // --erode
+        pf.erosion_rate = clampd(v.r, 0, 100);
+        break;
+    case 14: // --detail
+        cl.ground_lod_error = v.r;
+        break;
+    case 15: // --max-detail-distance
+        break;
+    case 16: // --lod-scale
+        cl.model_lod_scale = clampd(v.r, 0.000001, 1000000);
+        break;
+    case 17: // --lod-bias
+        cl.model_lod_bias = v.r;
+        break;
+    case 18: // --lock-fps
+        cl.startup.lock_fps = v.r;
+        break;
+    case 19: // --fake-lag
+        pf.fake_lag = clampd(v.r * 0.001, 0, 1);
+        break;
+    case 20: // --fake-loss
+        pf.fake_loss = clampi(v.i, 0, 100);
+        break;
+    case 21: // --record-audio
+        cl.startup.record_audio = v.text;
+        break;
+    case 22: // --record-video
+        cl.startup.record_video = true;
+        break;
+    case 23: // --rotate-lineup
+        pf.lineup_rotation = v.i;
+        break;
+    case 24: // --editor
+        pf.editor_enabled = true;
+        break;
+    case 25: // --hidden-pause
+        cl.startup.draw_paused = false;
+        break;
+    case 26: // --hidden-hud
+        cl.startup.draw_hud = false;
+        break;
+    case 27: // --bikes
+        err += "--bikes doesn't do anything anymore\n";
+        break;
+    case 28: // --width
+        cl.xres = v.i;
+        break;
+    case 29: // --height
+        cl.yres = v.i;
+        break;
+    case 30: // --depth
+        cl.startup.colour_bits = v.i;
+        break;
+    case 31: // --zdepth
+        cl.startup.depth_bits = v.i;
+        break;
+    case 32: // --draw-fps
+        cl.draw_fps = v.i;
+        break;
+    case 33: // --draw-time
+        cl.draw_time = v.i;
+        break;
+    case 34: // --draw-ping
+        cl.draw_ping = v.i;
+        break;
+    case 35: // --draw-render-stats
+        cl.draw_render_stats = v.i;
+        break;
+    case 36: // --accurate-skip
+        pf.accurate_skip = true;
+        break;
+    case 37: // --track
+        pf.startup_track = v.text;
+        break;
+    case 38: // --connect
+        pf.connect_address = std::strncmp(v.text, "vantorq:", 8) == 0 ? v.text + 8 : v.text;
+        break;
+    case 39: // --password
+        pf.password = v.text;
+        pf.has_password = true;
+        break;
+    case 40: // --chase-center
+        for (int k = 0; k < 3; ++k) cl.startup.chase_center[k] = v.v3[k];
+        break;
+    case 41: // --open-home
+        cl.open_home = true;
+        break;
+    case 42: // --glfinish
+        cl.startup.glfinish = true;
+        break;
+    case 43: // --print-orientation
+        pf.print_orientation = true;
+        break;
+    case 44: // --headless
+        cl.headless = true;
+        pf.headless = true;
+        break;
+    case 45: // --max-seconds
+        cl.max_seconds = std::max(0.0, v.r);
+        break;
+    case 46: // --list-tracks
+        cl.list_tracks = true;
+        break;
+    }
+}
 
 // "%d": optional blanks, sign and at least one digit; trailing text is ignored.
 bool parse_int(const char *s, int &out) {
@@ -190,7 +320,8 @@ int parse_command_line(int argc, char **argv, CommandLine &out, std::string &err
     bool have_file = false;
     while (c.remaining > 0) {
         bool matched = false;
-        for (const OptionDef &d : kOptions) {
+        for (int index = 0; index < int(std::size(kOptions)); ++index) {
+            const OptionDef &d = kOptions[index];
             const char *value = nullptr;
             bool takes_value = d.kind != Kind::Flag;
             if (!option_match(c, d.name, takes_value, &value)) {
@@ -224,12 +355,13 @@ int parse_command_line(int argc, char **argv, CommandLine &out, std::string &err
                 v.text = value;
                 break;
             case Kind::Triple:
-                if (!value || std::sscanf(value, "%lf,%lf,%lf", &v.v3[0], &v.v3[1], &v.v3[2]) != 3 ||
+                if (!value ||
+                    std::sscanf(value, "%lf,%lf,%lf", &v.v3[0], &v.v3[1], &v.v3[2]) != 3 ||
                     !std::isfinite(v.v3[0]) || !std::isfinite(v.v3[1]) || !std::isfinite(v.v3[2]))
                     return err += message, 1;
                 break;
             }
-            d.apply(out, pf, v, err);
+            apply_option(index, out, pf, v, err);
             goto next_argument;
         }
         if (matched || c.remaining <= 0) continue;

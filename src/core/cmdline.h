@@ -5,17 +5,17 @@
 
 // Walks the argument vector while options are parsed.
 struct OptionCursor {
-    int remaining;        // arguments not yet consumed
-    char **position;      // next argument
-    bool options_ended;   // "--" was consumed: no argument is an option any more
+    int remaining;      // arguments not yet consumed
+    char **position;    // next argument
+    bool options_ended; // "--" was consumed: no argument is an option any more
 };
 
 // Settings that live only in the entry routine and the main loop.
 struct StartupSettings {
     int colour_bits = 16;
     int depth_bits = 16;
-    double lock_fps = 0;              // frames per second; 0 or less is off
-    std::string record_audio;         // file name, empty for none
+    double lock_fps = 0;      // frames per second; 0 or less is off
+    std::string record_audio; // file name, empty for none
     bool record_video = false;
     bool draw_paused = true;
     bool draw_hud = true;
@@ -34,7 +34,7 @@ struct CommandLine {
     std::optional<int> model_texture_reduction, ground_texture_reduction, roost_count;
     std::optional<double> ground_lod_error, model_lod_scale, model_lod_bias;
     std::optional<int> xres, yres, draw_fps, draw_time, draw_ping, draw_render_stats;
-    bool open_home = false;   // --open-home: create and show the home folder, then exit 0
+    bool open_home = false; // --open-home: create and show the home folder, then exit 0
     // The program's own additions.
     bool headless = false;
     double max_seconds = 3600;

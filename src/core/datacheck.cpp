@@ -7,8 +7,8 @@
 #include <string>
 
 const char *const kPhysicsFiles[7] = {
-    "@generic_frame.shp",   "@generic_fork_upper.shp", "@generic_fork_lower.shp",
-    "@generic_swingarm.shp", "@front_wheel.shp",       "@rear_wheel.shp",
+    "@generic_frame.shp",    "@generic_fork_upper.shp", "@generic_fork_lower.shp",
+    "@generic_swingarm.shp", "@front_wheel.shp",        "@rear_wheel.shp",
     "@generic_rider.shp",
 };
 

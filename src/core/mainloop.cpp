@@ -17,12 +17,16 @@ struct Loop {
 };
 Loop g_loop;
 
-bool call(bool (*f)()) { return f ? f() : false; }
+bool call(bool (*f)()) {
+    return f ? f() : false;
+}
 void call(void (*f)()) {
     if (f) f();
 }
 
-double now() { return g_loop.clock.now ? g_loop.clock.now(g_loop.clock.ctx) : 0.0; }
+double now() {
+    return g_loop.clock.now ? g_loop.clock.now(g_loop.clock.ctx) : 0.0;
+}
 void sleep_for(double seconds) {
     if (g_loop.clock.sleep) g_loop.clock.sleep(g_loop.clock.ctx, seconds);
 }
@@ -88,8 +92,12 @@ void menu_key(const InputEvent &e) {
 
 } // namespace
 
-LoopState &loop_state() { return g_loop.state; }
-LoopHooks &loop_hooks() { return g_loop.hooks; }
+LoopState &loop_state() {
+    return g_loop.state;
+}
+LoopHooks &loop_hooks() {
+    return g_loop.hooks;
+}
 
 void mainloop_init(const LoopClock &clock, const LoopHooks &hooks) {
     g_loop.clock = clock;
@@ -122,14 +130,21 @@ void mainloop_fix_view_mode() {
 void mainloop_cycle_view_mode() {
     LoopState &s = g_loop.state;
     switch (s.mode) {
-    case ViewMode::rider: s.mode = s.editor_enabled ? ViewMode::editor : ViewMode::orbit; break;
+    case ViewMode::rider:
+        s.mode = s.editor_enabled ? ViewMode::editor : ViewMode::orbit;
+        break;
     case ViewMode::editor:
         call(g_loop.hooks.editor_leave);
         s.mode = ViewMode::orbit;
         break;
-    case ViewMode::orbit: s.mode = ViewMode::camera; break;
-    case ViewMode::camera: s.mode = ViewMode::rider; break;
-    case ViewMode::title: break;
+    case ViewMode::orbit:
+        s.mode = ViewMode::camera;
+        break;
+    case ViewMode::camera:
+        s.mode = ViewMode::rider;
+        break;
+    case ViewMode::title:
+        break;
     }
 }
 
@@ -154,8 +169,10 @@ void mainloop_key(const InputEvent &e) {
             return;
         }
     }
-    if (menu.page == kMenuClosed) game_key(e);
-    else menu_key(e);
+    if (menu.page == kMenuClosed)
+        game_key(e);
+    else
+        menu_key(e);
 }
 
 void mainloop_step(double step_wall_time, bool last_of_frame) {
@@ -204,7 +221,8 @@ void mainloop_step(double step_wall_time, bool last_of_frame) {
             s.orbit_angle += s.controls.steer * 2 * M_PI / 1024;
             while (s.orbit_angle > M_PI) s.orbit_angle -= 2 * M_PI;
             while (s.orbit_angle < -M_PI) s.orbit_angle += 2 * M_PI;
-            if (s.controls.throttle > 0.5) s.orbit_distance = std::max(0.25, s.orbit_distance - 1.0 / 64);
+            if (s.controls.throttle > 0.5)
+                s.orbit_distance = std::max(0.25, s.orbit_distance - 1.0 / 64);
             if (s.controls.brake_front > 0.5) s.orbit_distance += 1.0 / 64;
             s.orbit_height += kStep * s.controls.shift;
         }
@@ -270,9 +288,12 @@ bool mainloop_frame() {
         std::int64_t local = h.local_step();
         double lead = double(h.server_step() - local - 1) * kStep;
         std::int64_t start = h.race_start_step ? h.race_start_step() : 0;
-        if (lead < 0) delta *= 0.5 + 0.5 * std::clamp(lead + 1, 0.0, 1.0);
-        else if (local < start) delta *= 1 + 3 * std::clamp(lead, 0.0, 1.0);
-        else delta *= 1 + 0.125 * std::clamp(8 * lead, 0.0, 1.0);
+        if (lead < 0)
+            delta *= 0.5 + 0.5 * std::clamp(lead + 1, 0.0, 1.0);
+        else if (local < start)
+            delta *= 1 + 3 * std::clamp(lead, 0.0, 1.0);
+        else
+            delta *= 1 + 0.125 * std::clamp(8 * lead, 0.0, 1.0);
     }
 
     s.now = t;
@@ -300,6 +321,5 @@ bool mainloop_frame() {
 }
 
 void mainloop_run() {
-    while (mainloop_frame()) {
-    }
+    while (mainloop_frame()) {}
 }

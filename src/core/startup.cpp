@@ -27,8 +27,12 @@ struct App {
 };
 App g_app;
 
-double clock_now(void *) { return clock_seconds(); }
-void clock_wait(void *, double seconds) { clock_sleep(seconds); }
+double clock_now(void *) {
+    return clock_seconds();
+}
+void clock_wait(void *, double seconds) {
+    clock_sleep(seconds);
+}
 
 void fatal_cleanup() {
     // Closing audio and the window belongs here once those layers exist.

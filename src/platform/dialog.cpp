@@ -10,9 +10,13 @@ bool g_headless = false;
 bool (*g_backend)(const char *, const char *) = nullptr;
 } // namespace
 
-void dialog_set_headless(bool headless) { g_headless = headless; }
+void dialog_set_headless(bool headless) {
+    g_headless = headless;
+}
 
-void dialog_set_backend(bool (*show)(const char *title, const char *text)) { g_backend = show; }
+void dialog_set_backend(bool (*show)(const char *title, const char *text)) {
+    g_backend = show;
+}
 
 void show_error_box(const char *title, const char *fmt, ...) {
     char text[1024];

@@ -44,7 +44,9 @@ bool event_poll_until(std::int64_t time_us, InputEvent *out) {
     return true;
 }
 
-bool event_poll(InputEvent *out) { return event_poll_until(INT64_MAX, out); }
+bool event_poll(InputEvent *out) {
+    return event_poll_until(INT64_MAX, out);
+}
 
 int event_count() {
     std::lock_guard<std::mutex> guard(g_queue.lock);

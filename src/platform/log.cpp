@@ -55,9 +55,12 @@ void open_log(const char *request) {
     const char *env_name = std::getenv("ZELK_LOGFILE");
     const char *env_flags = std::getenv("ZELK_LOGFILE_FLAGS");
     std::string name;
-    if (env_name) name = env_name;
-    else if (request) name = request;
-    else return; // no log file: every later message is dropped
+    if (env_name)
+        name = env_name;
+    else if (request)
+        name = request;
+    else
+        return; // no log file: every later message is dropped
     std::string mode = "w";
     if (name.rfind(">>", 0) == 0) {
         mode = "a";
@@ -105,8 +108,10 @@ void log_printf(const char *fmt, ...) {
         if (is_request) return;
     }
     if (text[0] == 19) {
-        if (std::strcmp(text + 1, "FLUSH") == 0) g_log.flush = true;
-        else if (std::strcmp(text + 1, "NOFLUSH") == 0) g_log.flush = false;
+        if (std::strcmp(text + 1, "FLUSH") == 0)
+            g_log.flush = true;
+        else if (std::strcmp(text + 1, "NOFLUSH") == 0)
+            g_log.flush = false;
         return;
     }
     write_stamped(text);

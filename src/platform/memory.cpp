@@ -20,7 +20,9 @@ InternTable &interned() {
 void (*g_fatal_cleanup)() = nullptr;
 } // namespace
 
-void set_fatal_cleanup(void (*cleanup)()) { g_fatal_cleanup = cleanup; }
+void set_fatal_cleanup(void (*cleanup)()) {
+    g_fatal_cleanup = cleanup;
+}
 
 void die_out_of_memory() {
     void (*cleanup)() = g_fatal_cleanup;

@@ -8,7 +8,9 @@
 
 static MessageRing g_ring = {{}, 0, 0, 5, 0.0, 0.0};
 
-MessageRing &messages_state() { return g_ring; }
+MessageRing &messages_state() {
+    return g_ring;
+}
 
 void messages_clear() {
     int max_shown = g_ring.max_shown;
@@ -16,14 +18,18 @@ void messages_clear() {
     g_ring.max_shown = max_shown;
 }
 
-void messages_set_run_time(double run_time) { g_ring.run_time = run_time; }
+void messages_set_run_time(double run_time) {
+    g_ring.run_time = run_time;
+}
 
 void show_message(const char *text) {
     if (!text) return;
     std::size_t len = std::strlen(text);
     const char *reset = std::strchr(text, 27) ? "\033[0m" : "";
-    if (len > 0 && text[len - 1] == '\n') log_printf("%s%s", text, reset);
-    else log_printf("%s%s\n", text, reset);
+    if (len > 0 && text[len - 1] == '\n')
+        log_printf("%s%s", text, reset);
+    else
+        log_printf("%s%s\n", text, reset);
 
     char *slot = g_ring.lines[g_ring.next];
     std::size_t n = len < std::size_t(kMessageMaxChars) ? len : std::size_t(kMessageMaxChars);

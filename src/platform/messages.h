@@ -6,11 +6,11 @@ constexpr int kMessageMaxChars = 127;
 
 struct MessageRing {
     char lines[kMessageRingSize][kMessageMaxChars + 1];
-    int next;          // ring slot the next message goes to
-    int shown;         // lines currently shown (at most max_shown)
-    int max_shown;     // the message_lines setting (default 5)
-    double expiry;     // run time at which the next shown line expires
-    double run_time;   // the main loop's run time, kept current by the loop
+    int next;        // ring slot the next message goes to
+    int shown;       // lines currently shown (at most max_shown)
+    int max_shown;   // the message_lines setting (default 5)
+    double expiry;   // run time at which the next shown line expires
+    double run_time; // the main loop's run time, kept current by the loop
 };
 
 // Logs the text ("%s%s\n" with a colour reset when it holds an escape), stores at most

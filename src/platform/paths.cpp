@@ -46,7 +46,7 @@ bool make_folders(const std::string &path) {
             }
         }
     }
-    struct stat st{};
+    struct stat st {};
     std::string dir = p;
     std::size_t slash = dir.rfind('/');
     if (slash != std::string::npos && slash + 1 < dir.size()) dir = dir.substr(0, slash + 1);

@@ -2,4 +2,6 @@
 
 static ProcessFlags g_flags;
 
-ProcessFlags &process_flags() { return g_flags; }
+ProcessFlags &process_flags() {
+    return g_flags;
+}

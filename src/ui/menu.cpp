@@ -2,4 +2,6 @@
 
 static MenuState g_menu;
 
-MenuState &menu_state() { return g_menu; }
+MenuState &menu_state() {
+    return g_menu;
+}

@@ -56,8 +56,10 @@ TEST(OptionMatch, Rules) {
         bool m = option_match(cur, c.name, c.takes_value, &value);
         SCOPED_TRACE(std::string(c.args[0]) + " vs " + c.name);
         EXPECT_EQ(m, c.matched);
-        if (c.value) EXPECT_STREQ(value, c.value);
-        else EXPECT_EQ(value, nullptr);
+        if (c.value)
+            EXPECT_STREQ(value, c.value);
+        else
+            EXPECT_EQ(value, nullptr);
         EXPECT_EQ(int(argv.size()) - cur.remaining, c.consumed);
         EXPECT_EQ(cur.options_ended, c.ended);
     }
@@ -150,7 +152,8 @@ TEST(CommandLine, TextOptionsAndFiles) {
 TEST(CommandLine, HelpListsEveryOption) {
     Parsed p = parse({"--help"});
     EXPECT_EQ(p.rc, 0);
-    for (const char *name : {"--fugly", "--print-orientation", "--headless", "--max-seconds", "--version"})
+    for (const char *name :
+         {"--fugly", "--print-orientation", "--headless", "--max-seconds", "--version"})
         EXPECT_NE(p.out.find(name), std::string::npos) << name;
     EXPECT_EQ(parse({"--version"}).rc, 0);
 }

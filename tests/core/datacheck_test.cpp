@@ -8,7 +8,9 @@
 
 namespace {
 
-std::string hex_of(const std::string &data) { return digest_to_hex(ripemd160(data.data(), data.size())); }
+std::string hex_of(const std::string &data) {
+    return digest_to_hex(ripemd160(data.data(), data.size()));
+}
 
 TEST(DataCheck, FirstRootWithTheRightArchiveWins) {
     VfsSandbox box;

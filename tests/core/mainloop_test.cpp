@@ -15,7 +15,9 @@ struct FakeClock {
     double slept = 0;
 };
 FakeClock g_clock;
-double fake_now(void *) { return g_clock.t; }
+double fake_now(void *) {
+    return g_clock.t;
+}
 void fake_sleep(void *, double s) {
     g_clock.t += s;
     g_clock.slept += s;
@@ -36,7 +38,9 @@ LoopHooks world_hooks() {
     h.connected = [] { return g_world.online; };
     h.server_started = [] { return true; };
     h.race_step = [] { g_world.race_steps++; };
-    h.rider_controls_apply = [](const ControlVector &cv) { g_world.throttle.push_back(cv.throttle); };
+    h.rider_controls_apply = [](const ControlVector &cv) {
+        g_world.throttle.push_back(cv.throttle);
+    };
     return h;
 }
 
@@ -204,10 +208,10 @@ TEST_F(MainLoop, OnlinePacingFollowsTheServer) {
         double factor;
     };
     const Case cases[] = {
-        {0, 200, 0, 0.5},          // far ahead of the server: half speed
-        {1000, 0, 5000, 4.0},      // far behind before the start: four times
-        {1000, 0, 0, 1.125},       // far behind after the start: at most 12.5 % faster
-        {101, 100, 0, 1.0},        // in step
+        {0, 200, 0, 0.5},     // far ahead of the server: half speed
+        {1000, 0, 5000, 4.0}, // far behind before the start: four times
+        {1000, 0, 0, 1.125},  // far behind after the start: at most 12.5 % faster
+        {101, 100, 0, 1.0},   // in step
     };
     for (const Case &c : cases) {
         server = c.server, local = c.local, start = c.start;

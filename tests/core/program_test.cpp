@@ -33,7 +33,7 @@ protected:
                           "' '" + bin + "' " + args + " >'" + home + "/out' 2>'" + home + "/err'";
         int status = std::system(cmd.c_str());
         return ProgramRun{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(home + "/out"),
-                   slurp(home + "/err")};
+                          slurp(home + "/err")};
     }
     static std::string slurp(const std::string &path) {
         std::ifstream f(path);

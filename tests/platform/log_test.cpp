@@ -106,7 +106,8 @@ TEST_F(Log, ControlMessagesAndErrors) {
     std::string path = dir + "/c.txt";
     log_printf("ZELK_LOGFILE=%s", path.c_str());
     log_printf("\x13NOFLUSH");
-    log_printf("\x13" "FLUSH");
+    log_printf("\x13"
+               "FLUSH");
     EXPECT_EQ(log_last_error(), "Unknown");
     log_error("disk on fire");
     EXPECT_EQ(log_last_error(), "disk on fire");

@@ -40,9 +40,9 @@ TEST(Messages, RingShowsTheLatestAndExpiresThem) {
     for (int frame = 1; frame <= 30 * 8; ++frame) {
         t = 100.0 + frame * 0.125;
         messages_tick(t);
-        if (frame == 16) shown_at_2 = r.shown;      // t = 102.0: not yet past expiry
+        if (frame == 16) shown_at_2 = r.shown;        // t = 102.0: not yet past expiry
         if (frame == 8 * 7 + 1) shown_at_7 = r.shown; // t = 107.125
-        if (frame == 8 * 23) shown_at_22 = r.shown;  // t = 123.0
+        if (frame == 8 * 23) shown_at_22 = r.shown;   // t = 123.0
     }
     EXPECT_EQ(shown_at_2, 5);
     EXPECT_EQ(shown_at_7, 4);  // the first expired at 102.125, the next is due at 107.125
