@@ -1,7 +1,11 @@
 #include "core/startup.h"
 
 #include "core/cmdline.h"
+#include "core/datacheck.h"
 #include "core/mainloop.h"
+#include "files/config.h"
+#include "files/settings.h"
+#include "files/setup.h"
 #include "platform/clock.h"
 #include "platform/dialog.h"
 #include "platform/log.h"
@@ -12,6 +16,7 @@
 #include "platform/system.h"
 #include "ui/menu.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -77,15 +82,29 @@ int startup(int argc, char **argv) {
     }
     // The game-data digest check over "zzzz.saf" is wired in here by the file layer.
 
-    // 4. physics-file digest (stock physics flag) and the video-mode list are wired in
-    //    here by the track and configuration layers.
+    // 4. physics-file digest (stock physics flag); the video-mode list from the display
+    //    modes (none without a display: just "Default Fullscreen" and "Windowed").
+    video_modes_build(nullptr, 0);
 
     // 5. processor features
     pf.mmx = cpu_has_mmx();
     if (!pf.mmx) log_printf("This CPU does not have MMX!\n");
 
-    // 6.-8. assists, graphics preset, skin lists, configuration, derived render
-    //    settings: wired in by the configuration and render layers.
+    // 6. assists from the default Stability (the graphics preset and the skin lists are
+    //    wired in by the render layer)
+    assist_from_stability(settings().setup.stability.value);
+
+    // 7. the configuration file overrides the defaults
+    config_read();
+    {
+        Settings &st = settings();
+        pf.draw_fps = st.draw_fps;
+        pf.draw_time = st.draw_time;
+        pf.draw_ping = st.draw_ping;
+        messages_state().max_shown = std::max(0, std::min(st.message_lines, kMessageRingSize));
+    }
+
+    // 8. derived render settings: wired in by the render layer.
 
     // 9. command line
     {
@@ -94,6 +113,16 @@ int startup(int argc, char **argv) {
         std::fputs(err.c_str(), stderr);
         std::fputs(out.c_str(), stdout);
         if (rc >= 0) return rc;
+    }
+    {
+        Settings &st = settings();
+        const CommandLine &cl = g_app.cl;
+        if (cl.xres) st.xres = *cl.xres;
+        if (cl.yres) st.yres = *cl.yres;
+        if (cl.draw_fps) pf.draw_fps = st.draw_fps = *cl.draw_fps;
+        if (cl.draw_time) pf.draw_time = st.draw_time = *cl.draw_time;
+        if (cl.draw_ping) pf.draw_ping = st.draw_ping = *cl.draw_ping;
+        if (cl.draw_render_stats) pf.draw_render_stats = *cl.draw_render_stats;
     }
     if (g_app.cl.open_home) {
         if (!g_app.home.empty()) make_folders(g_app.home);
@@ -159,7 +188,8 @@ void shutdown() {
     // window: each is wired in by its layer.
     log_printf("Deallocating bikes\n");
     log_printf("Finished deallocating bikes\n");
-    // 7. the configuration is written here by the configuration layer.
+    // 7. the configuration (a safe save: the old file survives a failed write)
+    config_write();
     // 8. close the log; the pause lets a leave message reach the server.
     log_printf(nullptr);
     if (!pf.headless) clock_sleep(1.0);

@@ -52,3 +52,8 @@ bool make_folders(const std::string &path) {
     if (slash != std::string::npos && slash + 1 < dir.size()) dir = dir.substr(0, slash + 1);
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+bool file_sync(std::FILE *file) {
+    if (!file || std::fflush(file) != 0) return false;
+    return fsync(fileno(file)) == 0;
+}

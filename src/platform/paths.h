@@ -1,5 +1,6 @@
 // Folders the program lives in: the home folder and the executable's folder.
 #pragma once
+#include <cstdio>
 #include <string>
 
 // "$XDG_DATA_HOME/Vantorq/" or "$HOME/.local/share/Vantorq/"; empty when neither is set.
@@ -11,3 +12,5 @@ std::string exe_folder();
 bool make_folders(const std::string &path);
 // Collapses runs of "/" and turns back-slashes into "/".
 std::string normalise_path(const std::string &path);
+// Commits a file's written data to the disk (flush, then fsync). False on failure.
+bool file_sync(std::FILE *file);
