@@ -7,6 +7,10 @@
 #include "files/settings.h"
 #include "files/setup.h"
 #include "platform/clock.h"
+#include "sim/catalogue.h"
+#include "sim/setup.h"
+#include "sim/world.h"
+#include "track/track.h"
 #include "platform/dialog.h"
 #include "platform/log.h"
 #include "platform/memory.h"
@@ -93,6 +97,8 @@ int startup(int argc, char **argv) {
     // 6. assists from the default Stability (the graphics preset and the skin lists are
     //    wired in by the render layer)
     assist_from_stability(settings().setup.stability.value);
+    settings_set_bike_models(bike_model_names(), kBikeModelCount);
+    bike_setup_connect();
 
     // 7. the configuration file overrides the defaults
     config_read();
@@ -136,8 +142,30 @@ int startup(int argc, char **argv) {
     // 10. the server chooses the track
     if (!pf.connect_address.empty()) pf.startup_track.clear();
 
-    // 11.-13. track discovery, demo and series lists, start-up track: wired in by the
-    //    track, demo and series layers.
+    // 11. track discovery
+    if (track_list_build() == 0) {
+        std::fputs("No tracks found\n", stderr);
+        return 1;
+    }
+    if (g_app.cl.list_tracks) {
+        const TrackList &tl = track_list();
+        for (int i = 0; i < tl.count; ++i)
+            std::printf("%s\t%s\n", tl.dirs[i].c_str(), tl.long_names[i].c_str());
+        return 0;
+    }
+
+    // 12. demo discovery and the points-series list: wired in by the demo and series layers.
+
+    // 13. the start-up track: the one named on the command line, else the configured one
+    {
+        const TrackList &tl = track_list();
+        std::string wanted = !pf.startup_track.empty() ? pf.startup_track : settings_track_id();
+        settings_set_track_list(tl.dirs, tl.long_names, wanted);
+        // Without a server the first race runs on the selected entry (the first track
+        // when the wanted one is not installed); a server chooses its own track.
+        pf.startup_track = pf.connect_address.empty() ? settings_track_id() : std::string();
+        if (track_list_find(pf.startup_track.c_str()) < 0) pf.startup_track.clear();
+    }
 
     // 14.-17. window, audio, first frame with GL set-up
     if (pf.headless) {
@@ -152,8 +180,11 @@ int startup(int argc, char **argv) {
         dialog_set_headless(true);
     }
 
-    // 18. input bindings, 19. physics world and per-race containers, 20. demo file,
-    // 21. rider slots, 22. first race: wired in by their layers.
+    // 18. input bindings: wired in by the input layer.
+    // 19. the physics world with its contact group (the per-race containers of the
+    //     scenery are wired in by the scenery layer)
+    physics_world_create();
+    // 20. demo file, 21. rider slots, 22. first race: wired in by their layers.
 
     // 23. the menu opens on its main page, unless connecting
     menu_state().page = pf.connect_address.empty() ? kMenuMainPage : kMenuClosed;
@@ -188,6 +219,9 @@ void shutdown() {
     // window: each is wired in by its layer.
     log_printf("Deallocating bikes\n");
     log_printf("Finished deallocating bikes\n");
+    // 4. the track and the physics world
+    track_free();
+    physics_world_destroy();
     // 7. the configuration (a safe save: the old file survives a failed write)
     config_write();
     // 8. close the log; the pause lets a leave message reach the server.

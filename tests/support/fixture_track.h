@@ -22,7 +22,7 @@ struct FixtureTrack {
     std::string desc; // content of "desc"
 };
 
-// Gentle non-planar hills, different in every sample (so every triangle is distinct).
+// Gentle non-planar hills with a little sample-to-sample roughness.
 float fixture_hills(int i, int j);
 
 // The terrain a fixture describes: heights, tile_types surface types, tilemap, neutral
