@@ -6,6 +6,7 @@
 #include "files/config.h"
 #include "files/settings.h"
 #include "files/setup.h"
+#include "files/vfs.h"
 #include "platform/clock.h"
 #include "sim/catalogue.h"
 #include "sim/setup.h"
@@ -58,7 +59,7 @@ bool early_flag(int argc, char **argv, const char *name) {
     return false;
 }
 
-int startup(int argc, char **argv) {
+int startup(int argc, char **argv, const DataDigests &digests) {
     ProcessFlags &pf = process_flags();
     // 1. start-up settings and the message ring
     g_app.cl = CommandLine{};
@@ -84,10 +85,17 @@ int startup(int argc, char **argv) {
     } else {
         log_printf("ZELK_LOGFILE=");
     }
-    // The game-data digest check over "zzzz.saf" is wired in here by the file layer.
+    int data_root = data_check(digests.game_data);
+    if (data_root < 0) {
+        show_error_box("Problem starting Vantorq", "Can't find game data\n");
+        return 0;
+    }
+    if (pf.debug_level > 0 || early_flag(argc, argv, "--debug"))
+        log_printf("Game data found in %s\n", vfs_root(data_root));
 
     // 4. physics-file digest (stock physics flag); the video-mode list from the display
     //    modes (none without a display: just "Default Fullscreen" and "Windowed").
+    pf.stock_physics = physics_files_digest() == digests.physics_files;
     video_modes_build(nullptr, 0);
 
     // 5. processor features
@@ -231,8 +239,8 @@ void shutdown() {
 
 } // namespace
 
-int app_main(int argc, char **argv) {
-    int rc = startup(argc, argv);
+int app_main(int argc, char **argv, const DataDigests &digests) {
+    int rc = startup(argc, argv, digests);
     if (rc >= 0) {
         log_printf(nullptr);
         return rc;
