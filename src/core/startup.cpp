@@ -192,7 +192,11 @@ int startup(int argc, char **argv, const DataDigests &digests) {
     // 19. the physics world with its contact group (the per-race containers of the
     //     scenery are wired in by the scenery layer)
     physics_world_create();
-    // 20. demo file, 21. rider slots, 22. first race: wired in by their layers.
+    // 20. demo file, 21. rider slots: wired in by the demo and race layers.
+    // 22. the first race on the start-up track. Until the race session exists this
+    //     loads the track the session would start on.
+    if (!pf.startup_track.empty() && !track_load(pf.startup_track.c_str(), 0))
+        log_printf("Can't load track %s\n", pf.startup_track.c_str());
 
     // 23. the menu opens on its main page, unless connecting
     menu_state().page = pf.connect_address.empty() ? kMenuMainPage : kMenuClosed;
