@@ -36,4 +36,4 @@ build_dir() {
 }
 
 install_missing
-export CCACHE_DIR="${CCACHE_DIR:-$ROOT/.cache/ccache}"
+# ccache keeps its default cache (~/.cache/ccache), shared by every clone on the machine.
