@@ -130,9 +130,17 @@ const OptionDef kOptions[] = {
     {"--headless", Kind::Flag, "run without window, GL, sound or dialogs, as fast as possible"},
     {"--max-seconds", Kind::Real, "S: headless: stop after S simulated seconds (default 3600)"},
     {"--list-tracks", Kind::Flag, "print the track list (identifier, tab, name) and exit"},
+    {"--laps", Kind::Int, "N: headless race: laps (0..1000)"},
+    {"--minutes", Kind::Int, "M: headless race: time limit in minutes (0..1440)"},
+    {"--skill", Kind::Text, "novice|amateur|expert: headless race: robot skill"},
+    {"--robots", Kind::Int, "N: headless race: N robots around gate 20, no human (0..40)"},
+    {"--record", Kind::Flag, "headless race: record it as a demo"},
+    {"--demo-info", Kind::Any, "FILE: print a demo's head, duration and blocks, and exit"},
 };
 
-void apply_option(int index, CommandLine &cl, ProcessFlags &pf, const OptionValue &v,
+// Applies option index. False when its value is out of range (the caller reports the
+// option's message).
+bool apply_option(int index, CommandLine &cl, ProcessFlags &pf, const OptionValue &v,
                   std::string &err) {
     switch (index) {
     case 0: // --fugly
@@ -278,7 +286,36 @@ void apply_option(int index, CommandLine &cl, ProcessFlags &pf, const OptionValu
     case 46: // --list-tracks
         cl.list_tracks = true;
         break;
+    case 47: // --laps
+        if (v.i < 0 || v.i > 1000) return false;
+        cl.laps = v.i;
+        break;
+    case 48: // --minutes
+        if (v.i < 0 || v.i > 1440) return false;
+        cl.minutes = v.i;
+        break;
+    case 49: { // --skill
+        static const char *const kSkills[] = {"novice", "amateur", "expert"};
+        int skill = -1;
+        for (int k = 0; k < 3; ++k)
+            if (std::strcmp(v.text, kSkills[k]) == 0) skill = k;
+        if (skill < 0) return false;
+        cl.skill = skill;
+        break;
     }
+    case 50: // --robots
+        if (v.i < 0 || v.i > 40) return false;
+        cl.robots = v.i;
+        break;
+    case 51: // --record
+        cl.record = true;
+        break;
+    case 52: // --demo-info
+        if (!v.text || !*v.text) return false;
+        cl.demo_info = v.text;
+        break;
+    }
+    return true;
 }
 
 // "%d": optional blanks, sign and at least one digit; trailing text is ignored.
@@ -361,7 +398,7 @@ int parse_command_line(int argc, char **argv, CommandLine &out, std::string &err
                     return err += message, 1;
                 break;
             }
-            apply_option(index, out, pf, v, err);
+            if (!apply_option(index, out, pf, v, err)) return err += message, 1;
             goto next_argument;
         }
         if (matched || c.remaining <= 0) continue;

@@ -39,6 +39,13 @@ struct CommandLine {
     bool headless = false;
     double max_seconds = 3600;
     bool list_tracks = false;
+    // Headless races: the race the menu's "New Race" starts, with these overrides for
+    // this run only (the configuration keeps its values).
+    std::optional<int> laps, minutes; // laps 0..1000, minutes 0..1440
+    std::optional<int> skill;         // 0 novice, 1 amateur, 2 expert
+    std::optional<int> robots;        // the lineup becomes this many robots (0..40)
+    bool record = false;              // record the race as a demo
+    std::string demo_info;            // --demo-info: the demo whose head is printed
 };
 
 // Matches the current argument against name (see the rules in cmdline.cpp). With

@@ -8,7 +8,14 @@
 #include "files/setup.h"
 #include "files/vfs.h"
 #include "platform/clock.h"
+#include "robot/pursuit.h"
+#include "race/demo.h"
+#include "race/session.h"
+#include "race/standings.h"
+#include "race/timing.h"
+#include "sim/bike.h"
 #include "sim/catalogue.h"
+#include "sim/rider_input.h"
 #include "sim/setup.h"
 #include "sim/world.h"
 #include "track/track.h"
@@ -34,6 +41,13 @@ struct App {
     std::string home;
     bool window_open = false;
     bool audio_open = false;
+    int exit_code = 0;
+    std::string config_track; // the configured track, kept when --track chose another
+    std::string cli_track;    // the track named by --track
+    bool headless_race = false;
+    bool headless_playback = false; // headless_race is the playback of a demo
+    int progress_lap = 0;           // leader laps last reported
+    double loop_start = 0;          // wall-clock start of the main loop
 };
 App g_app;
 
@@ -42,6 +56,153 @@ double clock_now(void *) {
 }
 void clock_wait(void *, double seconds) {
     clock_sleep(seconds);
+}
+
+// ---- The race as the main loop sees it ----
+
+bool hook_track_loaded() {
+    return track_state().loaded;
+}
+bool hook_viewed_riding() {
+    return session_slot_riding(session().camera_slot);
+}
+bool hook_viewed_has_bike() {
+    return session_slot(session().camera_slot).bike != nullptr;
+}
+std::int64_t hook_local_step() {
+    return session().clock;
+}
+std::int64_t hook_race_start_step() {
+    return session().gate_drop;
+}
+bool hook_time_trial() {
+    return session().practice;
+}
+bool hook_time_trial_abort_enabled() {
+    return settings().time_trial_abort.index == 1;
+}
+void hook_warp_restart() {
+    const Settings &st = settings();
+    lineup_rotate(race_lineup(), 1);
+    session_start(race_lineup(), false, st.record.index == 1, int(st.minutes.value) * 60 * 128,
+                  int(st.laps.value), st.skill.index);
+}
+void hook_controls(const ControlVector &cv) {
+    const RiderSlot &rs = session_slot(session().camera_slot);
+    if (!rs.bike || rs.kind != kRiderLocal) return;
+    RiderControls rc;
+    rc.steer = float(cv.steer);
+    rc.throttle = float(cv.throttle);
+    rc.front_brake = float(cv.brake_front);
+    rc.rear_brake = float(cv.brake_rear);
+    rc.shift = float(cv.shift);
+    rc.clutch = float(cv.clutch);
+    rc.dab = float(cv.dab);
+    rc.back_up = float(cv.back_up);
+    rc.lean = float(cv.lean);
+    rider_controls_apply(rs.bike, rc);
+}
+// The previous or next rider of the running order becomes the viewed one.
+void view_step(int direction) {
+    const std::vector<StandingRecord> &order = standings().live;
+    if (order.empty()) return;
+    int at = 0;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i].slot == session().camera_slot) at = int(i);
+    at = std::clamp(at + direction, 0, int(order.size()) - 1);
+    session().camera_slot = order[std::size_t(at)].slot;
+    if (session_hooks().camera_follow) session_hooks().camera_follow(session().camera_slot);
+}
+void hook_view_previous() {
+    view_step(-1);
+}
+void hook_view_next() {
+    view_step(+1);
+}
+// The rewind and skip keys (only during pure playback).
+void hook_playback_seek(double seconds) {
+    demo_seek(seconds);
+}
+
+// The pursuit driver rides robot and autopilot slots until the robot riders exist.
+void pursuit_lines_load_hook(int skill) {
+    pursuit_lines_load(skill);
+}
+void robot_hooks_join() {
+    SessionHooks h = session_hooks();
+    h.lines_load = pursuit_lines_load_hook;
+    h.lines_clear = pursuit_lines_clear;
+    h.robot_create = pursuit_robot_create;
+    h.robot_step = pursuit_robot_step;
+    session_hooks_install(h);
+}
+
+// Headless races report about one line per leader lap on stderr.
+void headless_progress() {
+    int leader = standings_leader();
+    if (leader < 0) return;
+    const Bike *b = session_slot(leader).bike;
+    int laps = lap_of(gates(), b->gates).lap;
+    if (laps <= g_app.progress_lap) return;
+    g_app.progress_lap = laps;
+    const RaceSession &rs = session();
+    double simulated = double(loop_state().steps_run) * kStep;
+    double wall = std::max(clock_seconds() - g_app.loop_start, 1e-6);
+    char total[32] = "";
+    if (rs.total_laps < kOpenLaps) std::snprintf(total, sizeof total, "/%d", rs.total_laps);
+    std::fprintf(stderr, "lap %d%s  race time %.1f s  leader %s (%s)  %.1fx real time\n", laps,
+                 total, (rs.clock - rs.gate_drop) / 128.0, b->number_text,
+                 b->model.name ? b->model.name : "", simulated / wall);
+}
+
+void hook_race_step() {
+    session_step();
+    if (!g_app.headless_race) return;
+    headless_progress();
+    if (session().results_final) menu_state().quit_requested = true;
+    // A replay ends with its recording, once the standings had time to become final.
+    if (g_app.headless_playback && demo_playback_done(kDemoEndMargin))
+        menu_state().quit_requested = true;
+}
+
+// The race the menu's "New Race" starts, with the command line's overrides for this run.
+bool headless_race_start() {
+    const CommandLine &cl = g_app.cl;
+    const Settings &st = settings();
+    int *lineup = race_lineup();
+    if (cl.robots)
+        lineup_robots(lineup, *cl.robots);
+    else
+        lineup_from_settings(lineup);
+    bool record = cl.record || st.record.index == 1;
+    int minutes = cl.minutes ? *cl.minutes : int(st.minutes.value);
+    int laps = cl.laps ? *cl.laps : int(st.laps.value);
+    int skill = cl.skill ? *cl.skill : st.skill.index;
+    session_options().autopilot_humans = true;
+    off_course_settings().scale = 1.5;
+    g_app.headless_race = true;
+    if (!session_hooks().robot_step)
+        std::fputs("vantorq: no autopilot in this build: robot and autopilot riders stand still\n",
+                   stderr);
+    return session_start(lineup, false, record, minutes * 60 * 128, laps, skill);
+}
+
+// The end of a headless race: the results as written to "@results.txt", then the summary.
+void headless_report(double wall) {
+    const LoopState &ls = loop_state();
+    double simulated = double(ls.steps_run) * kStep;
+    wall = std::max(wall, 1e-6);
+    if (session().results_final && !standings().results.empty())
+        std::fputs(standings().results.c_str(), stdout);
+    else if (session().results_final)
+        std::fputs("vantorq: the race ended without a finisher; no results\n", stderr);
+    else
+        std::fprintf(stderr,
+                     "vantorq: the race was not over after %.1f simulated seconds; no results\n",
+                     simulated);
+    std::printf("simulated %.1f s in %.2f s (%.1fx real time), %d riders, %d steps\n", simulated,
+                wall, simulated / wall, session_rider_count(), int(ls.steps_run));
+    std::fflush(stdout);
 }
 
 void fatal_cleanup() {
@@ -110,6 +271,7 @@ int startup(int argc, char **argv, const DataDigests &digests) {
 
     // 7. the configuration file overrides the defaults
     config_read();
+    g_app.config_track = settings_track_id();
     {
         Settings &st = settings();
         pf.draw_fps = st.draw_fps;
@@ -128,6 +290,7 @@ int startup(int argc, char **argv, const DataDigests &digests) {
         std::fputs(out.c_str(), stdout);
         if (rc >= 0) return rc;
     }
+    g_app.cli_track = pf.startup_track;
     {
         Settings &st = settings();
         const CommandLine &cl = g_app.cl;
@@ -146,6 +309,15 @@ int startup(int argc, char **argv, const DataDigests &digests) {
                                             : g_app.home.c_str());
         return 0;
     }
+    if (!g_app.cl.demo_info.empty()) {
+        std::string text, error;
+        if (!demo_info_text(g_app.cl.demo_info, text, error)) {
+            std::fprintf(stderr, "vantorq: %s\n", error.c_str());
+            return 1;
+        }
+        std::fputs(text.c_str(), stdout);
+        return 0;
+    }
 
     // 10. the server chooses the track
     if (!pf.connect_address.empty()) pf.startup_track.clear();
@@ -162,7 +334,8 @@ int startup(int argc, char **argv, const DataDigests &digests) {
         return 0;
     }
 
-    // 12. demo discovery and the points-series list: wired in by the demo and series layers.
+    // 12. demo discovery; the points-series list: wired in by the series layer.
+    demo_list_build();
 
     // 13. the start-up track: the one named on the command line, else the configured one
     {
@@ -192,11 +365,47 @@ int startup(int argc, char **argv, const DataDigests &digests) {
     // 19. the physics world with its contact group (the per-race containers of the
     //     scenery are wired in by the scenery layer)
     physics_world_create();
-    // 20. demo file, 21. rider slots: wired in by the demo and race layers.
-    // 22. the first race on the start-up track. Until the race session exists this
-    //     loads the track the session would start on.
-    if (!pf.startup_track.empty() && !track_load(pf.startup_track.c_str(), 0))
-        log_printf("Can't load track %s\n", pf.startup_track.c_str());
+    robot_hooks_join();
+    // 20. the demo layer joins the race session; a demo file named on the command line is
+    //     opened and its track becomes the start-up track.
+    {
+        SessionHooks h = session_hooks();
+        demo_fill_session_hooks(h);
+        session_hooks_install(h);
+    }
+    if (!pf.play_file.empty()) {
+        demo_set_play_file(pf.play_file);
+        if (demo_open()) {
+            pf.startup_track = demo_header().track;
+        } else if (pf.headless) {
+            std::fprintf(stderr, "vantorq: can't play '%s': not a readable demo\n",
+                         pf.play_file.c_str());
+            g_app.exit_code = 1;
+            pf.startup_track.clear();
+        }
+    }
+    // 21. the rider slots: the local human in slot 0 unless a demo is played.
+    int *lineup = race_lineup();
+    std::fill(lineup, lineup + kSlotCount, int(kSlotEmpty));
+    if (pf.play_file.empty()) lineup[0] = kSlotHuman;
+    // 22. the first race on the start-up track; headless, the race the menu's "New Race"
+    //     would start, run until its standings are final.
+    if (!pf.startup_track.empty()) {
+        bool race = pf.headless && pf.play_file.empty();
+        bool started = race ? headless_race_start()
+                            : session_start(lineup, !pf.play_file.empty(), false, 0, 1000,
+                                            settings().skill.index);
+        if (started && !race && pf.headless && !pf.play_file.empty())
+            g_app.headless_race = g_app.headless_playback = true;
+        if (!started) {
+            log_printf("Can't load track %s\n", pf.startup_track.c_str());
+            if (race) {
+                std::fprintf(stderr, "vantorq: can't load track '%s'\n", pf.startup_track.c_str());
+                g_app.exit_code = 1;
+                g_app.headless_race = false;
+            }
+        }
+    }
 
     // 23. the menu opens on its main page, unless connecting
     menu_state().page = pf.connect_address.empty() ? kMenuMainPage : kMenuClosed;
@@ -208,6 +417,21 @@ void run_loop() {
     ProcessFlags &pf = process_flags();
     LoopClock clock{clock_now, clock_wait, nullptr};
     LoopHooks hooks{};
+    hooks.track_loaded = hook_track_loaded;
+    hooks.viewed_riding = hook_viewed_riding;
+    hooks.viewed_has_bike = hook_viewed_has_bike;
+    hooks.local_step = hook_local_step;
+    hooks.race_start_step = hook_race_start_step;
+    hooks.time_trial = hook_time_trial;
+    hooks.time_trial_abort_enabled = hook_time_trial_abort_enabled;
+    hooks.time_trial_restart = practice_restart;
+    hooks.leader_finished_race = session_leader_finished_race;
+    hooks.warp_restart = hook_warp_restart;
+    hooks.race_step = hook_race_step;
+    hooks.rider_controls_apply = hook_controls;
+    hooks.view_previous = hook_view_previous;
+    hooks.view_next = hook_view_next;
+    hooks.playback_seek = hook_playback_seek;
     mainloop_init(clock, hooks);
     LoopState &s = loop_state();
     s.lock_fps = g_app.cl.startup.lock_fps;
@@ -219,22 +443,30 @@ void run_loop() {
     s.orbit_height = g_app.cl.startup.orbit_height;
     s.orbit_angle = g_app.cl.startup.orbit_angle;
     double start = clock_seconds();
-    mainloop_run();
+    g_app.loop_start = start;
+    if (g_app.exit_code == 0) mainloop_run();
+    double wall = clock_seconds() - start;
     log_printf("Main loop ended after %lld steps (%.1f s simulated, %.2f s real)\n",
-               (long long)s.steps_run, double(s.steps_run) * kStep, clock_seconds() - start);
+               (long long)s.steps_run, double(s.steps_run) * kStep, wall);
+    if (g_app.headless_race) headless_report(wall);
 }
 
 void shutdown() {
     ProcessFlags &pf = process_flags();
-    // 1. leave the server; 2. series result and learned lines; 3. bikes; 4. demo,
-    // track and physics world; 5. per-race containers and input axes; 6. audio and
-    // window: each is wired in by its layer.
-    log_printf("Deallocating bikes\n");
-    log_printf("Finished deallocating bikes\n");
+    // 1. leave the server: wired in by the network layer. 2. series result and learned
+    // lines, 3. bikes: the race session. 5. per-race containers and input axes; 6. audio
+    // and window: each is wired in by its layer.
+    session_shutdown();
     // 4. the track and the physics world
     track_free();
     physics_world_destroy();
-    // 7. the configuration (a safe save: the old file survives a failed write)
+    // 7. the configuration (a safe save: the old file survives a failed write). A track
+    //    chosen with --track is for this run only.
+    if (!g_app.cli_track.empty() && settings_track_id() == g_app.cli_track &&
+        g_app.config_track != g_app.cli_track) {
+        const TrackList &tl = track_list();
+        settings_set_track_list(tl.dirs, tl.long_names, g_app.config_track);
+    }
     config_write();
     // 8. close the log; the pause lets a leave message reach the server.
     log_printf(nullptr);
@@ -251,5 +483,5 @@ int app_main(int argc, char **argv, const DataDigests &digests) {
     }
     run_loop();
     shutdown();
-    return 0;
+    return g_app.exit_code;
 }

@@ -8,8 +8,12 @@
 
 #include "platform/log.h"
 #include "platform/memory.h"
+#include "sim/assists.h"
+#include "sim/engine.h"
 #include "sim/ground.h"
 #include "sim/parts.h"
+#include "sim/rider.h"
+#include "sim/suspension.h"
 #include "sim/world.h"
 
 namespace {
@@ -126,27 +130,54 @@ bool bodies_usable(const Bike *b) {
 // ---- The stages of bike_step that the suspension, engine, rider and assist modules fill ----
 
 // 4: crash checks on the torso (ejection, impact).
-void stage_crash_checks(Bike *) {}
+void stage_crash_checks(Bike *b) {
+    rider_crash_check_motion(b);
+}
 // 5: while the rider is off: ropes, countdown, and putting the rider back.
-void stage_fallen_rider(Bike *) {}
+void stage_fallen_rider(Bike *b) {
+    rider_fall_update(b);
+}
 // 7: back-up mode, or automatic dab and stopping.
-void stage_stop_helpers(Bike *) {}
+void stage_stop_helpers(Bike *b) {
+    rider_stop_update(b);
+}
 // 8: rider coupling springs.
-void stage_rider_coupling(Bike *) {}
+void stage_rider_coupling(Bike *b) {
+    rider_coupling_update(b);
+}
 // 9: fork force, then shock torque.
-void stage_suspension(Bike *) {}
+void stage_suspension(Bike *b) {
+    fork_update(b);
+    shock_update(b);
+}
 // 10: steering assists and steering torque, or the arcade assists.
-void stage_steering(Bike *) {}
+void stage_steering(Bike *b) {
+    if (!b->setup.arcade)
+        steering_assist_update(b);
+    else if (b->crash_timer <= 0)
+        arcade_assist_update(b);
+}
 // 11: automatic shifting.
-void stage_auto_shift(Bike *) {}
+void stage_auto_shift(Bike *b) {
+    auto_shift_update(b);
+}
 // 12: engine torque, clutch coupling, brakes.
-void stage_drivetrain(Bike *) {}
+void stage_drivetrain(Bike *b) {
+    drivetrain_update(b);
+    brakes_update(b);
+}
 // 13: steering damping torque.
-void stage_steering_damping(Bike *) {}
+void stage_steering_damping(Bike *b) {
+    steering_damping_apply(b);
+}
 // 15: foot-down push and realignment.
-void stage_dab(Bike *) {}
+void stage_dab(Bike *b) {
+    rider_dab_update(b);
+}
 // 17: the feet (also for frozen bikes).
-void stage_feet(Bike *) {}
+void stage_feet(Bike *b) {
+    rider_feet_update(b);
+}
 
 // 2: a bike slower than 5 ft/s more than 2 s after the race start counts as touched down.
 void stage_touched_down(Bike *b) {

@@ -157,6 +157,11 @@ struct Bike {
     float dab_pose = 0; // 0..1
     RiderFoot feet[2];  // x-negative footpeg first
 
+    // ---- Local controls (sim/rider_input): the sticky sit/dab latch and the last sit/dab
+    // control value, for its rising edge ----
+    bool sticky_dab_latch = false;
+    float dab_control_last = 0;
+
     // ---- Engine and transmission ----
     int gear = 0;           // 0..5, index into gear_ratio
     int last_shift = 0;     // -1, 0, +1

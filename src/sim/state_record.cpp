@@ -1,5 +1,6 @@
 #include "sim/state_record.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -130,18 +131,49 @@ Quat get_quat(const std::uint8_t *p) {
     Quat first = qnormalised(lo);
     if (quat_encodes_to(first, p)) return first;
     // The values that encode to a raw r lie in [r - tolerance, r + 1 - tolerance) steps.
+    // Search the box for a unit quaternion: the largest component is solved from the
+    // other three, which sweep their ranges from smallest to largest magnitude so that
+    // their sum of squares grows monotonically.
     const double bin = 2 / kMax16;
-    const double low[4] = {lo.w - kTolerance * bin, lo.x - kTolerance * bin,
-                           lo.y - kTolerance * bin, lo.z - kTolerance * bin};
+    const double raw[4] = {lo.w, lo.x, lo.y, lo.z};
+    int k = 0;
+    for (int i = 1; i < 4; ++i)
+        if (std::fabs(raw[i]) > std::fabs(raw[k])) k = i;
     for (double margin : {bin / 8, bin / 64, bin / 1024}) {
-        Quat q = first;
-        for (int it = 0; it < 32; ++it) {
-            double c[4] = {q.w, q.x, q.y, q.z};
+        double from[4], to[4]; // per component: value at the smallest and largest magnitude
+        for (int i = 0; i < 4; ++i) {
+            // The end bins are clamped: exactly -1 and 1 encode to the first and last raw.
+            double lo_i = std::max(-1.0, raw[i] - kTolerance * bin);
+            double hi_i = std::min(1.0, raw[i] - kTolerance * bin + bin);
+            double m = (hi_i - lo_i) * margin / bin;
+            double a = lo_i + m, b = hi_i - m;
+            if (a <= 0 && b >= 0) from[i] = 0, to[i] = std::fabs(a) > b ? a : b;
+            else if (a > 0) from[i] = a, to[i] = b;
+            else from[i] = b, to[i] = a;
+        }
+        auto others_sum = [&](double s) {
+            double sum = 0;
             for (int i = 0; i < 4; ++i) {
-                double a = low[i] + margin, b = low[i] + bin - margin;
-                c[i] = c[i] < a ? a : c[i] > b ? b : c[i];
+                if (i == k) continue;
+                double v = from[i] + s * (to[i] - from[i]);
+                sum += v * v;
             }
-            q = qnormalised({c[0], c[1], c[2], c[3]});
+            return sum;
+        };
+        // Candidate magnitudes of the largest component across its range.
+        for (int step = 0; step <= 8; ++step) {
+            double mk = std::fabs(from[k] + (to[k] - from[k]) * step / 8.0);
+            double target = 1 - mk * mk;
+            if (target < others_sum(0) || target > others_sum(1)) continue;
+            double s0 = 0, s1 = 1;
+            for (int it = 0; it < 60; ++it) {
+                double mid = 0.5 * (s0 + s1);
+                (others_sum(mid) < target ? s0 : s1) = mid;
+            }
+            double c[4];
+            for (int i = 0; i < 4; ++i) c[i] = from[i] + 0.5 * (s0 + s1) * (to[i] - from[i]);
+            c[k] = std::copysign(mk, raw[k]);
+            Quat q = qnormalised({c[0], c[1], c[2], c[3]});
             if (quat_encodes_to(q, p)) return q;
         }
     }

@@ -27,11 +27,17 @@ protected:
     // A random but physically joined pose: a turned and moved bike whose bodies spin and
     // fly for a few steps, with a random status; sometimes the rider is off the bike and
     // the torso far away.
-    void random_pose(Bike *b, std::mt19937 &rng) {
+    // A given angle turns the bike by exactly that much about a random axis (no spin,
+    // no steps), for orientations near upright and near upside down.
+    void random_pose(Bike *b, std::mt19937 &rng, double angle = NAN) {
         std::uniform_real_distribution<double> u(-1, 1), pos(0, 256);
         bike_state_reset(b);
         Vec3 axis{u(rng), u(rng), u(rng)};
-        bike_rotate(b, axis, kPi * u(rng));
+        bike_rotate(b, axis, std::isnan(angle) ? kPi * u(rng) : angle);
+        if (!std::isnan(angle)) {
+            bike_translate(b, pos(rng), 60 + 40 * u(rng), pos(rng));
+            return;
+        }
         bike_translate(b, pos(rng), 60 + 40 * u(rng), pos(rng));
         for (dBodyID body : b->body) {
             dBodySetAngularVel(body, 15 * u(rng), 15 * u(rng), 15 * u(rng));
@@ -73,6 +79,18 @@ TEST_F(StateRecordTest, EncodeDecodeEncodeKeepsTheBytes) {
                 EXPECT_EQ(copy->crash_timer > 0, !copy->rider_attached);
             }
         }
+    }
+    // One quaternion component near +-1: the quantisation box holds only a thin slice
+    // of the unit sphere there.
+    for (int i = 0; i < 400; ++i) {
+        double small = std::ldexp(1.0, -int(rng() % 12)) * (rng() % 2 ? 1 : -1);
+        double angle = i % 2 ? small : (kPi - std::fabs(small)) * (small < 0 ? -1 : 1);
+        random_pose(b, rng, angle);
+        BikeStateRecord r1 = bike_state_encode(b, kStateVersionCurrent);
+        bike_state_decode(copy, r1, kStateVersionCurrent);
+        BikeStateRecord r2 = bike_state_encode(copy, kStateVersionCurrent);
+        int n = state_record_size(kStateVersionCurrent);
+        ASSERT_EQ(hex(r1, n), hex(r2, n)) << "angle " << angle;
     }
 }
 
