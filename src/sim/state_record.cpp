@@ -147,9 +147,12 @@ Quat get_quat(const std::uint8_t *p) {
             double hi_i = std::min(1.0, raw[i] - kTolerance * bin + bin);
             double m = (hi_i - lo_i) * margin / bin;
             double a = lo_i + m, b = hi_i - m;
-            if (a <= 0 && b >= 0) from[i] = 0, to[i] = std::fabs(a) > b ? a : b;
-            else if (a > 0) from[i] = a, to[i] = b;
-            else from[i] = b, to[i] = a;
+            if (a <= 0 && b >= 0)
+                from[i] = 0, to[i] = std::fabs(a) > b ? a : b;
+            else if (a > 0)
+                from[i] = a, to[i] = b;
+            else
+                from[i] = b, to[i] = a;
         }
         auto others_sum = [&](double s) {
             double sum = 0;
