@@ -39,7 +39,7 @@ int roost_count();
 // Every particle free, every billboard hidden (session start).
 void roost_pool_reset();
 // Takes the first free particle for the position, velocity and spec, shows its billboard
-// (position, height = the spec's size, texture, colour) and puts it at the front of the
+// (position, height = the RoostSpec size, texture, colour) and puts it at the front of the
 // active list. False, and nothing happens, when no particle is free.
 bool roost_particle_spawn(Vec3 position, Vec3 velocity, const RoostSpec &spec);
 // The spray of both wheels of a bike for one step: the front wheel with a spread of at
