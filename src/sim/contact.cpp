@@ -32,23 +32,6 @@ constexpr int kShapeBit[kShapeCount] = {kPartBitFrame,    kPartBitForkUpper,  kP
                                         kPartBitSwingarm, kPartBitFrontWheel, kPartBitRearWheel,
                                         kPartBitRider};
 
-dContact pair_contact(Vec3 point, Vec3 normal, double depth, double mu, double k, double c) {
-    SoftParams sp = soft_params(k, c);
-    dContact ct{};
-    ct.surface.mode = dContactSoftERP | dContactSoftCFM | dContactApprox1;
-    ct.surface.mu = mu;
-    ct.surface.soft_erp = sp.erp;
-    ct.surface.soft_cfm = sp.cfm;
-    ct.geom.pos[0] = point.x;
-    ct.geom.pos[1] = point.y;
-    ct.geom.pos[2] = point.z;
-    ct.geom.normal[0] = normal.x;
-    ct.geom.normal[1] = normal.y;
-    ct.geom.normal[2] = normal.z;
-    ct.geom.depth = depth;
-    return ct;
-}
-
 bool enabled(dBodyID b) {
     return b && dBodyIsEnabled(b);
 }
@@ -127,7 +110,7 @@ bool sphere_pair_contact(const ContactSphere &a, const ContactSphere &b, Contact
     // The normal points from a to b: the joint's first body is the one it pushes along
     // the normal. With b fixed, a comes first and the normal turns round.
     dContact ct =
-        b.body ? pair_contact(point, n, depth, mu, k, c) : pair_contact(point, -n, depth, mu, k, c);
+        b.body ? soft_contact(point, n, depth, mu, k, c) : soft_contact(point, -n, depth, mu, k, c);
     dJointID j = dJointCreateContact(physics_world(), physics_contact_group(), &ct);
     if (b.body)
         dJointAttach(j, b.body, a.body);

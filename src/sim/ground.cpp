@@ -131,6 +131,18 @@ bool sphere_triangle(Vec3 s, double radius, Vec3 a, Vec3 b, Vec3 c, GroundHit &h
     return true;
 }
 
+bool usable_contact(const GroundHit &h) {
+    return finite(h.point) && finite(h.normal) && std::isfinite(h.depth) && h.depth > 0;
+}
+
+void store(float *out, Vec3 v) {
+    out[0] = float(v.x);
+    out[1] = float(v.y);
+    out[2] = float(v.z);
+}
+
+} // namespace
+
 dContact soft_contact(Vec3 point, Vec3 normal, double depth, double mu, double k, double c) {
     SoftParams sp = soft_params(k, c);
     dContact ct{};
@@ -147,18 +159,6 @@ dContact soft_contact(Vec3 point, Vec3 normal, double depth, double mu, double k
     ct.geom.depth = depth;
     return ct;
 }
-
-bool usable_contact(const GroundHit &h) {
-    return finite(h.point) && finite(h.normal) && std::isfinite(h.depth) && h.depth > 0;
-}
-
-void store(float *out, Vec3 v) {
-    out[0] = float(v.x);
-    out[1] = float(v.y);
-    out[2] = float(v.z);
-}
-
-} // namespace
 
 bool sphere_terrain_deepest(const Terrain &t, Vec3 s, double radius, GroundHit &hit) {
     CellRange r;

@@ -13,6 +13,10 @@
 #include "sim/tyre.h"
 #include "sim/vec3.h"
 
+// A soft contact joint description at point with the given normal (pointing from the
+// second body towards the first), depth, friction and spring/damper coefficients.
+dContact soft_contact(Vec3 point, Vec3 normal, double depth, double mu, double k, double c);
+
 struct Bike;
 struct Terrain;
 struct ShapeInstance;
