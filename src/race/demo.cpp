@@ -1225,19 +1225,8 @@ bool demo_info_text(const std::string &name, std::string &out, std::string &erro
     return true;
 }
 
-namespace {
-
-// Replayed riders take their gate times from the recording once the session asks for
-// them through the hook demo_gate_test (same arguments and answer as demo_gate_test).
-template <typename Hooks> void fill_gate_test(Hooks &h) {
-    if constexpr (requires { h.demo_gate_test = demo_gate_test; })
-        h.demo_gate_test = demo_gate_test;
-}
-
-} // namespace
-
 void demo_fill_session_hooks(SessionHooks &h) {
-    fill_gate_test(h);
+    h.recorded_gate_test = demo_gate_test;
     h.demo_open = hook_demo_open;
     h.demo_next_rider = hook_next_rider;
     h.demo_close = demo_close;

@@ -352,9 +352,14 @@ void step_contacts(const std::vector<int> &riders) {
     for (int m : order) speed[std::size_t(m)] = bike_frame_speed(g.slots[m].bike);
     std::stable_sort(order.begin(), order.end(),
                      [&](int a, int b) { return speed[std::size_t(a)] > speed[std::size_t(b)]; });
+    // Two replayed riders are both posed from their states: a contact between them could
+    // move neither, so the pair is not tested.
     for (std::size_t i = 0; i < order.size(); ++i)
-        for (std::size_t j = i + 1; j < order.size(); ++j)
-            bike_collide_bikes(g.slots[order[i]].bike, g.slots[order[j]].bike, false);
+        for (std::size_t j = i + 1; j < order.size(); ++j) {
+            const RiderSlot &a = g.slots[order[i]], &b = g.slots[order[j]];
+            if (a.kind == kRiderRecorded && b.kind == kRiderRecorded) continue;
+            bike_collide_bikes(a.bike, b.bike, false);
+        }
 }
 
 void step_start_gates() {
@@ -855,9 +860,10 @@ void session_shutdown() {
     if (h.series_record_result) h.series_record_result();
     if (process_flags().learn && g.session.skill != -1 && h.lines_save) h.lines_save();
     if (h.lines_clear) h.lines_clear();
+    // The demo is closed first: a recording's last block still reads the riders.
+    if (h.demo_close) h.demo_close();
     physics_contacts_clear();
     session_free_riders();
-    if (h.demo_close) h.demo_close();
 }
 
 int session_rider_count() {

@@ -74,19 +74,7 @@ TEST_F(DemoProgram, DemoInfoPrintsTheHeadAndRefusesOtherFiles) {
     EXPECT_NE(headless_bad.err.find("not a readable demo"), std::string::npos);
 }
 
-// Whether the race step asks the demo layer for the recorded gate passes of replayed
-// riders (without them a replay's gate times come from the replayed positions and may
-// differ by a step).
-template <typename Hooks> constexpr bool replays_recorded_gates() {
-    return requires(Hooks h) {
-        h.demo_gate_test;
-    };
-}
-
 TEST_F(DemoProgram, HeadlessRaceAndItsReplayEndAlike) {
-    if constexpr (!replays_recorded_gates<SessionHooks>())
-        GTEST_SKIP() << "the race step does not take replayed riders' gate times from the "
-                        "demo yet (SessionHooks::demo_gate_test)";
     ProgramRun probe = run("--headless --robots 2 --laps 1 --track rabbithill --max-seconds 1");
     ASSERT_EQ(probe.rc, 0) << probe.err;
     if (probe.err.find("no autopilot") != std::string::npos)
