@@ -87,8 +87,11 @@ void contact_hooks_install(const ContactHooks &hooks) {
 
 bool sphere_pair_contact(const ContactSphere &a, const ContactSphere &b, ContactMode mode) {
     Vec3 d = b.centre - a.centre;
-    double dist = length(d);
     double reach = a.radius + b.radius;
+    // Most pairs are far apart: a squared test with a little slack rejects them without
+    // the square root; the exact test below decides the rest.
+    if (dot(d, d) > reach * reach * (1 + 1e-9)) return false;
+    double dist = length(d);
     if (!(dist < reach) || !finite(d)) return false;
     if (mode == kContactTestOnly) return true;
     if (!(dist > 0)) return true; // concentric: touching, but no direction to push along
@@ -131,7 +134,13 @@ bool shape_pair_contact(const PosedShape &a, const PosedShape &b, ContactMode mo
         return false;
     bool any = false;
     const std::vector<ShapeSphere> &sa = a.shape->spheres, &sb = b.shape->spheres;
+    // Every sphere of b lies within b's bounding radius of its body: a sphere of a that
+    // does not reach that ball (with slack for rounding) touches none of them.
+    const double b_reach = double(b.shape->bounding_radius) + 1e-4;
     for (std::size_t i = 0; i < sa.size(); ++i) {
+        Vec3 e = a.world[i] - b.position;
+        double lim = sa[i].radius + b_reach;
+        if (dot(e, e) > lim * lim) continue;
         ContactSphere x{a.body,         a.world[i],      sa[i].radius,
                         sa[i].friction, sa[i].stiffness, sa[i].damping};
         for (std::size_t k = 0; k < sb.size(); ++k) {
