@@ -23,6 +23,7 @@
 #include "sim/bike.h"
 #include "sim/catalogue.h"
 #include "sim/rider_input.h"
+#include "sim/roost.h"
 #include "sim/setup.h"
 #include "sim/world.h"
 #include "track/track.h"
@@ -300,6 +301,10 @@ int startup(int argc, char **argv, const DataDigests &digests) {
         if (cl.draw_time) pf.draw_time = st.draw_time = *cl.draw_time;
         if (cl.draw_ping) pf.draw_ping = st.draw_ping = *cl.draw_ping;
         if (cl.draw_render_stats) pf.draw_render_stats = *cl.draw_render_stats;
+        // Roost particles per wheel and step: the "Roost Density" setting, or the
+        // command line's count for this run.
+        roost_count_set(cl.roost_count ? *cl.roost_count
+                                       : std::clamp(int(st.roost_density.value), 0, 1000));
     }
     if (g_app.cl.open_home) {
         if (!g_app.home.empty()) make_folders(g_app.home);
