@@ -180,6 +180,11 @@ struct Bike {
     // ---- Contacts ----
     WheelContact wheels[2]; // front, rear
     std::int64_t last_bike_contact_step = -1;
+    // The bike's bounding sphere for the pair tests, kept for one world step (and only
+    // while the frame stays where it was when the sphere was measured).
+    std::int64_t bound_step = -1;
+    double bound_centre[3] = {0, 0, 0};
+    double bound_radius = 0;
     std::int64_t first_contact_step = -1;
 
     // ---- Race ----

@@ -40,6 +40,11 @@ bool enabled(dBodyID b) {
 // tyre's torus), so that a pair far apart skips all 49 shape pairs at once.
 double bike_bound(Bike *b, Vec3 &centre) {
     centre = body_position(b->body[kBodyFrame]);
+    // A bike meets many others in one step: its sphere is measured once per world step.
+    const std::int64_t step = sim_clock().step;
+    if (b->bound_step == step && b->bound_centre[0] == centre.x && b->bound_centre[1] == centre.y &&
+        b->bound_centre[2] == centre.z)
+        return b->bound_radius;
     double r = 0;
     for (int s = 0; s < kShapeCount; ++s) {
         dBodyID body = b->body[kShapeBody[s]];
@@ -50,6 +55,11 @@ double bike_bound(Bike *b, Vec3 &centre) {
         }
         r = std::max(r, length(body_position(body) - centre) + reach);
     }
+    b->bound_step = step;
+    b->bound_centre[0] = centre.x;
+    b->bound_centre[1] = centre.y;
+    b->bound_centre[2] = centre.z;
+    b->bound_radius = r;
     return r;
 }
 
